@@ -10,3 +10,8 @@ add_executable(kv_unit_tests
 target_link_libraries(kv_unit_tests PRIVATE kv_logic GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(kv_unit_tests)
+
+# The payload encoder tool, its tests, fuzzing and benchmark.
+include(cmake/native_lzss.cmake OPTIONAL)
+# Resource read-back and the end-to-end tests of the Windows builds under Wine.
+include(cmake/native_e2e.cmake OPTIONAL)

@@ -21,3 +21,6 @@ target_link_options(KvWin101 PRIVATE -static -mwindows -s)
 if(KV_LZSS_TOOL)
   include(cmake/payload.cmake)
 endif()
+
+# Helper programs of the end-to-end tests (driver, file holder, test update programs).
+include(cmake/windows_e2e.cmake OPTIONAL)
