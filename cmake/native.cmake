@@ -16,3 +16,10 @@ gtest_discover_tests(kv_unit_tests)
 include(cmake/native_lzss.cmake OPTIONAL)
 # Resource read-back and the end-to-end tests of the Windows builds under Wine.
 include(cmake/native_e2e.cmake OPTIONAL)
+
+# The shipped i686 program read back: headers, imports and resources.
+if(KV_WIN32_BUILD_DIR)
+  add_test(NAME program_headers_and_resources
+           COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/resources/check_program.py
+                   ${KV_WIN32_BUILD_DIR}/KvWin101.exe i686-w64-mingw32-objdump)
+endif()
