@@ -6,7 +6,8 @@ add_executable(kv_unit_tests
   tests/unit/installation_check_test.cpp
   tests/unit/update_run_test.cpp
   tests/unit/texts_test.cpp
-  tests/unit/icon_position_test.cpp)
+  tests/unit/icon_position_test.cpp
+  tests/unit/sha256_test.cpp)
 target_link_libraries(kv_unit_tests PRIVATE kv_logic GTest::gtest_main)
 target_include_directories(kv_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 include(GoogleTest)
