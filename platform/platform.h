@@ -101,6 +101,8 @@ class Platform {
   virtual bool FileLastWriteTime(File file, FileTime* lastWrite) = 0;
   virtual bool FileWrite(File file, const void* data, std::uint32_t size,
                          std::uint32_t* written) = 0;
+  // Reads on from the file's current position; *read is 0 at its end.
+  virtual bool FileRead(File file, void* buffer, std::uint32_t size, std::uint32_t* read) = 0;
   virtual void FileClose(File file) = 0;
   virtual bool FileDelete(const char* path) = 0;
   virtual bool SetCurrentDir(const char* path) = 0;
@@ -124,6 +126,9 @@ class Platform {
   virtual bool ProcessExitCode(Process process, std::uint32_t* exitCode) = 0;
   virtual void ProcessClose(Process process) = 0;
   virtual void ThreadClose(Thread thread) = 0;
+
+  // Lets the given time pass (between tries of an operation that may succeed later).
+  virtual void Pause(std::uint32_t milliseconds) = 0;
 
   // A message box with no owner window; returns when it is dismissed.
   virtual int MessageBoxUnowned(const char* text, const char* caption, std::uint32_t style) = 0;

@@ -86,6 +86,13 @@ bool Win32Platform::FileWrite(File file, const void* data, std::uint32_t size, s
   return ok != FALSE;
 }
 
+bool Win32Platform::FileRead(File file, void* buffer, std::uint32_t size, std::uint32_t* read) {
+  DWORD count = 0;
+  BOOL ok = ReadFile(FromToken(file), buffer, size, &count, nullptr);
+  *read = count;
+  return ok != FALSE;
+}
+
 void Win32Platform::FileClose(File file) { CloseHandle(FromToken(file)); }
 
 bool Win32Platform::FileDelete(const char* path) { return DeleteFileA(path) != FALSE; }
@@ -148,6 +155,8 @@ bool Win32Platform::ProcessExitCode(Process process, std::uint32_t* exitCode) {
 void Win32Platform::ProcessClose(Process process) { CloseHandle(FromToken(process)); }
 
 void Win32Platform::ThreadClose(Thread thread) { CloseHandle(FromToken(thread)); }
+
+void Win32Platform::Pause(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
 int Win32Platform::MessageBoxUnowned(const char* text, const char* caption, std::uint32_t style) {
   return MessageBoxA(nullptr, text, caption, style);

@@ -18,6 +18,7 @@ class Win32Platform final : public Platform {
                   std::uint32_t disposition, std::uint32_t attributes, File* file) override;
   bool FileLastWriteTime(File file, FileTime* lastWrite) override;
   bool FileWrite(File file, const void* data, std::uint32_t size, std::uint32_t* written) override;
+  bool FileRead(File file, void* buffer, std::uint32_t size, std::uint32_t* read) override;
   void FileClose(File file) override;
   bool FileDelete(const char* path) override;
   bool SetCurrentDir(const char* path) override;
@@ -36,6 +37,7 @@ class Win32Platform final : public Platform {
   void ProcessClose(Process process) override;
   void ThreadClose(Thread thread) override;
 
+  void Pause(std::uint32_t milliseconds) override;
   int MessageBoxUnowned(const char* text, const char* caption, std::uint32_t style) override;
 };
 

@@ -15,3 +15,6 @@
 // The embedded update program: a resource of type "LZT" named "UPEXE".
 #define KV_PAYLOAD_TYPE "LZT"
 #define KV_PAYLOAD_NAME "UPEXE"
+// Beside it, its integrity record: the decoded size (4 bytes, little-endian)
+// and the SHA-256 of the decoded program (32 bytes).
+#define KV_PAYLOAD_DIGEST_NAME "UPSUM"

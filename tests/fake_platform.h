@@ -4,6 +4,7 @@
 // every handle was closed.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -61,7 +62,13 @@ class FakePlatform : public Platform {
   std::set<std::string> keysDenied;          // keys that refuse to open
   std::map<std::string, FakeFile> files;
   std::vector<std::uint8_t> payload;          // the program's "LZT"/"UPEXE" resource
+  std::vector<std::uint8_t> payloadDigest;    // and its "LZT"/"UPSUM" record
   bool payloadMissing = false;
+  bool digestMissing = false;
+  // Runs at each pause between tries (a scanner letting go of a file, say).
+  std::function<void(FakePlatform&)> onPause;
+  // Runs between the writer's close and the holder's open of update.exe: another program's chance.
+  std::function<void(FakePlatform&, const std::string& path)> onHandOver;
   bool allocFails = false;
   bool writeFails = false;
   std::uint32_t writeLimit = UINT32_MAX;      // a write stores at most this many bytes
@@ -151,8 +158,18 @@ class FakePlatform : public Platform {
       f.lastWrite = kFresh;
     }
     auto token = ++nextToken_;
-    openFiles_[token] = OpenFile{path, access, shareMode};
+    openFiles_[token] = OpenFile{path, access, shareMode, 0};
     *file = static_cast<File>(token);
+    return true;
+  }
+  bool FileRead(File file, void* buffer, std::uint32_t size, std::uint32_t* read) override {
+    OpenFile& open = openFiles_.at(static_cast<std::uintptr_t>(file));
+    log.push_back("FileRead " + open.path);
+    const auto& content = files.at(open.path).content;
+    std::size_t n = open.offset < content.size() ? std::min<std::size_t>(size, content.size() - open.offset) : 0;
+    std::memcpy(buffer, content.data() + open.offset, n);
+    open.offset += n;
+    *read = static_cast<std::uint32_t>(n);
     return true;
   }
   bool FileLastWriteTime(File file, FileTime* lastWrite) override {
@@ -175,12 +192,15 @@ class FakePlatform : public Platform {
   void FileClose(File file) override {
     auto it = openFiles_.find(static_cast<std::uintptr_t>(file));
     log.push_back("FileClose " + it->second.path);
+    std::string path = it->second.path;
+    bool writer = (it->second.access & win::kGenericWrite) != 0;
     openFiles_.erase(it);
+    if (writer && onHandOver) onHandOver(*this, path);
   }
   bool FileDelete(const char* path) override {
     log.push_back("FileDelete " + std::string(path));
     auto it = files.find(path);
-    if (it == files.end() || it->second.readOnly || IsOpen(path)) return false;
+    if (it == files.end() || it->second.readOnly || it->second.heldByOther || IsOpen(path)) return false;
     files.erase(it);
     return true;
   }
@@ -192,9 +212,11 @@ class FakePlatform : public Platform {
 
   bool ResourceLock(const char* type, const char* name, ResourceBytes* bytes) override {
     log.push_back("ResourceLock " + std::string(type) + " " + name);
-    if (payloadMissing) return false;
-    bytes->data = payload.data();
-    bytes->size = static_cast<std::uint32_t>(payload.size());
+    bool digest = std::string(name) == "UPSUM";
+    if (digest ? digestMissing : payloadMissing) return false;
+    const auto& bytesOf = digest ? payloadDigest : payload;
+    bytes->data = bytesOf.data();
+    bytes->size = static_cast<std::uint32_t>(bytesOf.size());
     return true;
   }
 
@@ -234,6 +256,11 @@ class FakePlatform : public Platform {
     startedWith = startup;
     auto program = files.find(startedApplication);
     if (processCreateFails || program == files.end()) return false;
+    // The system opens the program for reading and executing, sharing reading and deleting.
+    if (Conflicts(program->second, startedApplication, win::kGenericRead, win::kShareRead | win::kShareDelete)) {
+      log.push_back("!ProgramInUse");
+      return false;
+    }
     writtenWhenStarted[startedApplication] = program->second.content;
     auto process = ++nextToken_;
     auto thread = ++nextToken_;
@@ -263,6 +290,11 @@ class FakePlatform : public Platform {
     openOther_.erase(static_cast<std::uintptr_t>(thread));
   }
 
+  void Pause(std::uint32_t milliseconds) override {
+    log.push_back("Pause " + std::to_string(milliseconds));
+    if (onPause) onPause(*this);
+  }
+
   int MessageBoxUnowned(const char* text, const char* caption, std::uint32_t style) override {
     log.push_back("MessageBoxUnowned " + std::string(text));
     boxes.push_back({text, caption, style, false});
@@ -280,6 +312,7 @@ class FakePlatform : public Platform {
     std::string path;
     std::uint32_t access;
     std::uint32_t share;
+    std::size_t offset = 0;
   };
 
   bool IsOpen(const std::string& path) const {

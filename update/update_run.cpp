@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/handles.h"
 #include "res/resource.h"
 #include "res/texts.h"
 #include "update/lzss.h"
+#include "update/payload_digest.h"
 
 namespace kv {
 
@@ -15,36 +15,76 @@ bool UpdateRun::ComposeUpdateProgramPath(char (&path)[win::kMaxPath]) const {
   return length >= 0 && static_cast<std::size_t>(length) < sizeof path;
 }
 
-bool UpdateRun::ExtractUpdateProgram() {
+bool UpdateRun::ExtractUpdateProgram(ScopedFile& hold) {
   ResourceBytes resource;
   if (!platform_.ResourceLock(KV_PAYLOAD_TYPE, KV_PAYLOAD_NAME, &resource)) return false;
+  ResourceBytes record;
+  PayloadDigest digest;
+  if (!platform_.ResourceLock(KV_PAYLOAD_TYPE, KV_PAYLOAD_DIGEST_NAME, &record) ||
+      !ReadPayloadDigest(record.data, record.size, &digest)) {
+    return false;
+  }
 
   ScopedGlobalMemory memory(platform_);
   auto* area = static_cast<std::uint8_t*>(
       memory.AllocateAndLock(win::kGmemMoveable | win::kGmemZeroInit, PAYLOAD_BUFFER_SIZE));
   if (area == nullptr) return false;
 
-  // A container that breaks a bound is unusable: nothing of it is written.
+  // A container that breaks a bound, or decodes to anything but the program
+  // the build embedded, is unusable: nothing of it is written.
   std::uint32_t count = 0;
-  if (DecodePayload(resource.data, resource.size, area, PAYLOAD_BUFFER_SIZE, &count) !=
-      PayloadStatus::kOk) {
+  if (DecodePayload(resource.data, resource.size, area, PAYLOAD_BUFFER_SIZE, &count) != PayloadStatus::kOk ||
+      !MatchesPayloadDigest(digest, area, count)) {
     return false;
   }
 
   char path[win::kMaxPath];
   if (!ComposeUpdateProgramPath(path)) return false;
+  return WriteAndHold(path, area, count, hold);
+}
 
-  ScopedFile file(platform_);
-  if (!file.Create(path, win::kGenericWrite, win::kShareNone, win::kCreateAlways)) return false;
+bool UpdateRun::WriteAndHold(const char* path, const std::uint8_t* program, std::uint32_t size,
+                             ScopedFile& hold) {
+  ScopedFile writer(platform_);
+  if (!writer.Create(path, win::kGenericWrite, win::kShareRead, win::kCreateAlways)) return false;
   std::uint32_t written = 0;
-  bool whole = platform_.FileWrite(file.get(), area, count, &written) && written == count;
-  file.Close();
-  if (!whole) {
-    // A partly written program must never be started.
-    platform_.FileDelete(path);
-    return false;
+  bool whole = platform_.FileWrite(writer.get(), program, size, &written) && written == size;
+
+  // The system starts a program only while nobody holds it open for writing,
+  // so the writer hands over to a read-only holder that shares reading alone.
+  // A bridge keeps the file open while the writer closes; the holder then
+  // fails if anybody else got the file open for writing in between.
+  ScopedFile bridge(platform_);
+  bool held = whole && bridge.Create(path, win::kGenericRead, win::kShareRead | win::kShareWrite,
+                                     win::kOpenExisting);
+  writer.Close();
+  held = held && hold.Create(path, win::kGenericRead, win::kShareRead, win::kOpenExisting);
+  bridge.Close();
+  if (held && ReadsBackAs(hold, program, size)) return true;
+
+  // A partly written or tampered program must never be started.
+  hold.Close();
+  platform_.FileDelete(path);
+  return false;
+}
+
+bool UpdateRun::ReadsBackAs(ScopedFile& hold, const std::uint8_t* program, std::uint32_t size) {
+  std::uint8_t chunk[4096];
+  std::uint32_t offset = 0;
+  for (;;) {
+    std::uint32_t read = 0;
+    if (!platform_.FileRead(hold.get(), chunk, sizeof chunk, &read)) return false;
+    if (read == 0) return offset == size;
+    if (read > size - offset || std::memcmp(chunk, program + offset, read) != 0) return false;
+    offset += read;
   }
-  return true;
+}
+
+void UpdateRun::DeleteUpdateProgram(const char* path) {
+  // A virus scanner or the ending process may still have the file briefly.
+  for (int attempt = 1; !platform_.FileDelete(path) && attempt < DELETE_TRIES; ++attempt) {
+    platform_.Pause(DELETE_PAUSE_MS);
+  }
 }
 
 void UpdateRun::RunProgram(const char* programPath, char* commandLine) {
@@ -78,7 +118,8 @@ void UpdateRun::RecordTargetVersion() {
 }
 
 void UpdateRun::RunUpdate() {
-  bool written = ExtractUpdateProgram();
+  ScopedFile hold(platform_);
+  bool written = ExtractUpdateProgram(hold);
   platform_.SetCurrentDir(m_szInstallDir);
 
   char path[win::kMaxPath];
@@ -88,7 +129,8 @@ void UpdateRun::RunUpdate() {
       std::memcpy(commandLine, path, sizeof commandLine);
       RunProgram(path, commandLine);
     }
-    platform_.FileDelete(path);
+    hold.Close();
+    DeleteUpdateProgram(path);
   }
 
   if (ProbeInstalledFiles(&InstallationCheck::ProbeFileFresh)) {

@@ -10,6 +10,7 @@
 #include "fake_platform.h"
 #include "res/texts.h"
 #include "update/lzss.h"
+#include "update/payload_digest.h"
 
 namespace kv::test {
 namespace {
@@ -32,6 +33,12 @@ std::vector<std::uint8_t> LiteralContainer(const std::vector<std::uint8_t>& byte
   for (int shift = 0; shift < 32; shift += 8) container.push_back(static_cast<std::uint8_t>(l >> shift));
   for (std::uint8_t b : stream) container.push_back(b);
   return container;
+}
+
+std::vector<std::uint8_t> DigestOf(const std::vector<std::uint8_t>& program) {
+  std::uint8_t record[PAYLOAD_DIGEST_SIZE];
+  WritePayloadDigest(program.data(), static_cast<std::uint32_t>(program.size()), record);
+  return std::vector<std::uint8_t>(std::begin(record), std::end(record));
 }
 
 const std::vector<std::uint8_t> kProgram = {'M', 'Z', 0x90, 0, 3, 0, 0, 0, 4, 0, 0, 0, 0xFF, 0xFF, 0, 0, 'u', 'p'};
@@ -58,6 +65,7 @@ class UpdateRunTest : public ::testing::Test {
     fake.registry[VERSION_KEY][VERSION_VALUE] = StringValue("1.00");
     for (const char* name : kRelative) fake.files[dir + name] = FakeFile{};
     fake.payload = LiteralContainer(kProgram);
+    fake.payloadDigest = DigestOf(kProgram);
     fake.updateProgram = [dir](FakePlatform& f) { return UpdatesAll(f, dir); };
     ASSERT_TRUE(launcher.CheckInstallation());
     fake.log.clear();
@@ -87,11 +95,18 @@ TEST_F(UpdateRunTest, SuccessRunsEveryStepInOrder) {
   const std::string p = Path();
   std::vector<std::string> expected = {
       "ResourceLock LZT UPEXE",
+      "ResourceLock LZT UPSUM",
       "MemoryAlloc 0x42 400000",
       "MemoryLock",
-      "FileCreate " + p + " 0x40000000 share=0 disp=2 attr=0x80",
+      // written sharing reading, then held read-only through a bridge
+      "FileCreate " + p + " 0x40000000 share=1 disp=2 attr=0x80",
       "FileWrite " + p + " " + std::to_string(kProgram.size()),
+      "FileCreate " + p + " 0x80000000 share=3 disp=3 attr=0x80",
       "FileClose " + p,
+      "FileCreate " + p + " 0x80000000 share=1 disp=3 attr=0x80",
+      "FileClose " + p,
+      "FileRead " + p,
+      "FileRead " + p,
       "MemoryUnlock",
       "MemoryFree",
       "SetCurrentDir " + kDir,
@@ -100,6 +115,7 @@ TEST_F(UpdateRunTest, SuccessRunsEveryStepInOrder) {
       "ProcessWait 0xFFFFFFFF",
       "ProcessExitCode",
       "ProcessClose",
+      "FileClose " + p,
       "FileDelete " + p,
   };
   ASSERT_GE(fake.log.size(), expected.size());
@@ -160,6 +176,33 @@ const RunCase kRunCases[] = {
     {"payload resource missing: nothing written or started",
      [](FakePlatform& f, const std::string&) { f.payloadMissing = true; }, false, false},
     {"payload without its marker", [](FakePlatform& f, const std::string&) { f.payload[0] = 0x00; }, false, false},
+    {"integrity record missing", [](FakePlatform& f, const std::string&) { f.digestMissing = true; }, false, false},
+    {"integrity record of the wrong length",
+     [](FakePlatform& f, const std::string&) { f.payloadDigest.pop_back(); }, false, false},
+    {"one byte of the stream flipped",
+     [](FakePlatform& f, const std::string&) { f.payload[10] ^= 0x01; }, false, false},
+    {"stream cut short (with its length)",
+     [](FakePlatform& f, const std::string&) {
+       f.payload.resize(f.payload.size() - 3);
+       f.payload[1] = static_cast<std::uint8_t>(f.payload.size() - 5);
+     },
+     false, false},
+    {"another program writes update.exe while the writer hands over",
+     [](FakePlatform& f, const std::string&) {
+       f.onHandOver = [](FakePlatform& g, const std::string& path) { g.files[path].content.back() ^= 0xFF; };
+     },
+     false, false},
+    {"another program opens update.exe for writing while the writer hands over",
+     [](FakePlatform& f, const std::string&) {
+       f.onHandOver = [](FakePlatform& g, const std::string& path) {
+         FakeFile& file = g.files[path];
+         file.heldByOther = true;
+         file.otherAccess = win::kGenericWrite;
+         file.otherShare = win::kShareRead | win::kShareWrite;
+         g.onHandOver = nullptr;
+       };
+     },
+     false, false},
     {"stream length beyond the resource",
      [](FakePlatform& f, const std::string&) { f.payload.pop_back(); }, false, false},
     {"a program that decodes beyond the payload area",
@@ -201,9 +244,11 @@ TEST_F(UpdateRunTest, FailuresAndTheVerdictOfTheFiles) {
       EXPECT_FALSE(ran) << c.what;
     }
     // The delete comes after any start, also a failed one; a file this run
-    // wrote never stays behind.
+    // wrote never stays behind unless another program holds it.
     EXPECT_GE(IndexOf("FileDelete " + Path()), 0) << c.what;
-    if (!plantedBefore) {
+    auto left = fake.files.find(Path());
+    bool heldByOther = left != fake.files.end() && left->second.heldByOther;
+    if (!plantedBefore && !heldByOther) {
       EXPECT_EQ(fake.files.count(Path()), 0u) << c.what;
     }
 
@@ -215,6 +260,55 @@ TEST_F(UpdateRunTest, FailuresAndTheVerdictOfTheFiles) {
     EXPECT_EQ(launcher.cancelled, c.succeeded ? 0 : 1) << c.what;
     EXPECT_EQ(fake.OpenCount(), 0u) << c.what;
     EXPECT_EQ(IndexOf("!FreedWhileLocked"), -1) << c.what;
+  }
+}
+
+TEST_F(UpdateRunTest, TheProgramCannotBeReplacedOrDeletedWhileItRuns) {
+  bool replaced = true;
+  bool deleted = true;
+  fake.updateProgram = [&](FakePlatform& f) {
+    File other{};
+    replaced = f.FileCreate(Path().c_str(), win::kGenericWrite, win::kShareRead | win::kShareWrite,
+                            win::kOpenExisting, win::kFileAttributeNormal, &other);
+    if (replaced) f.FileClose(other);
+    deleted = f.FileDelete(Path().c_str());
+    return UpdatesAll(f, kDir);
+  };
+  launcher.RunUpdate();
+  EXPECT_FALSE(replaced);
+  EXPECT_FALSE(deleted);
+  EXPECT_EQ(fake.files.count(Path()), 0u) << "deleted once the program has ended";
+  EXPECT_EQ(launcher.accepted, 1);
+}
+
+TEST_F(UpdateRunTest, DeleteIsRetriedWhileTheFileIsBrieflyInUse) {
+  struct Case {
+    int busyPauses;  // pauses until the other program lets go; -1 for never
+    int deletes;
+    bool gone;
+  } cases[] = {{0, 1, true}, {3, 4, true}, {-1, DELETE_TRIES, false}};
+  for (const Case& c : cases) {
+    fake = FakePlatform{};
+    launcher.accepted = launcher.cancelled = 0;
+    Install(kDir);
+    int pauses = 0;
+    fake.updateProgram = [&](FakePlatform& f) {
+      if (c.busyPauses != 0) {
+        FakeFile& file = f.files[Path()];
+        file.heldByOther = true;
+        file.otherAccess = win::kGenericRead;
+        file.otherShare = win::kShareRead | win::kShareDelete;
+      }
+      return UpdatesAll(f, kDir);
+    };
+    fake.onPause = [&](FakePlatform& f) {
+      if (++pauses == c.busyPauses) f.files[Path()].heldByOther = false;
+    };
+    launcher.RunUpdate();
+    EXPECT_EQ(static_cast<int>(fake.Opened("FileDelete").size()), c.deletes) << c.busyPauses;
+    EXPECT_EQ(static_cast<int>(fake.Opened("Pause 100").size()), c.deletes - 1) << c.busyPauses;
+    EXPECT_EQ(fake.files.count(Path()) == 0, c.gone) << c.busyPauses;
+    EXPECT_EQ(launcher.accepted, 1) << "the verification still decides";
   }
 }
 
