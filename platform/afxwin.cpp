@@ -260,6 +260,20 @@ int AfxWinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   return app->ExitInstance();
 }
 
+// DLLs are looked for in the system directory only, never in the program's own
+// or the current directory, where a planted DLL could wait. Systems without
+// SetDefaultDllDirectories still lose the current directory.
+static void RestrictDllSearchToSystem() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  FARPROC found = GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+  if (found != nullptr) {
+    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void (*)()>(found));
+    setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
+  SetDllDirectoryA("");
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
+  RestrictDllSearchToSystem();
   return AfxWinMain(instance, previous, commandLine, show);
 }

@@ -189,10 +189,36 @@ class ProgramTest(unittest.TestCase):
         self.assertEqual(translation[0], 'Translation')
         self.assertEqual(struct.unpack('<HH', translation[1]), (0x0411, 0x04B0))
 
+    def test_manifest(self):
+        import xml.etree.ElementTree as ET
+        root = ET.fromstring(self.resource(24, 1))
+        ns = {'v1': 'urn:schemas-microsoft-com:asm.v1', 'v3': 'urn:schemas-microsoft-com:asm.v3',
+              'c': 'urn:schemas-microsoft-com:compatibility.v1',
+              'w5': 'http://schemas.microsoft.com/SMI/2005/WindowsSettings',
+              'w16': 'http://schemas.microsoft.com/SMI/2016/WindowsSettings'}
+        level = root.find('v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel', ns)
+        self.assertEqual((level.get('level'), level.get('uiAccess')), ('requireAdministrator', 'false'))
+        systems = {e.get('Id') for e in root.findall('c:compatibility/c:application/c:supportedOS', ns)}
+        self.assertEqual(systems, {
+            '{e2011457-1546-43c5-a5fe-008deee3d3f0}',  # Vista
+            '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}',  # 7
+            '{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}',  # 8
+            '{1f676c76-80e1-4239-95bb-83d0f6d0da78}',  # 8.1
+            '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}',  # 10 and 11
+        })
+        settings = root.find('v3:application/v3:windowsSettings', ns)
+        self.assertEqual(settings.find('w5:dpiAware', ns).text, 'true')
+        self.assertEqual(settings.find('w16:dpiAwareness', ns).text, 'system')
+        controls = root.find('v1:dependency/v1:dependentAssembly/v1:assemblyIdentity', ns)
+        self.assertEqual((controls.get('name'), controls.get('version'), controls.get('publicKeyToken')),
+                         ('Microsoft.Windows.Common-Controls', '6.0.0.0', '6595b64144ccf1df'))
+
     def test_carries_the_payload_container(self):
         body = self.resource('LZT', 'UPEXE')
         self.assertEqual(body[0], 0xC6, 'the container starts with its marker byte')
         self.assertEqual(struct.unpack_from('<I', body, 1)[0], len(body) - 5)
+        record = self.resource('LZT', 'UPSUM')
+        self.assertEqual(len(record), 36, 'decoded size and SHA-256 of the update program')
 
 
 if __name__ == '__main__':
