@@ -24,3 +24,17 @@ if(KV_WIN32_BUILD_DIR)
            COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/resources/check_program.py
                    ${KV_WIN32_BUILD_DIR}/KvWin101.exe i686-w64-mingw32-objdump)
 endif()
+
+# The unit tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+set(KV_SANITIZE_OPTIONS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+add_library(kv_logic_sanitized STATIC ${KV_LOGIC_SOURCES})
+target_include_directories(kv_logic_sanitized PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(kv_logic_sanitized PUBLIC ${KV_CHARSET_OPTIONS} ${KV_SANITIZE_OPTIONS})
+target_link_options(kv_logic_sanitized PUBLIC ${KV_SANITIZE_OPTIONS})
+add_executable(kv_unit_tests_sanitized $<TARGET_PROPERTY:kv_unit_tests,SOURCES>)
+target_include_directories(kv_unit_tests_sanitized PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(kv_unit_tests_sanitized PRIVATE kv_logic_sanitized GTest::gtest_main)
+add_test(NAME unit_tests_under_sanitizers COMMAND kv_unit_tests_sanitized)
+
+include(cmake/fuzz.cmake)
+kv_add_fuzzer(installation_fuzz SOURCES tests/fuzz/installation_fuzz.cpp)

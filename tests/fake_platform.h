@@ -122,7 +122,7 @@ class FakePlatform : public Platform {
       *byteCount = static_cast<std::uint32_t>(stored.size());
       return win::kErrorMoreData;
     }
-    std::memcpy(data, stored.data(), stored.size());
+    if (!stored.empty()) std::memcpy(data, stored.data(), stored.size());
     *byteCount = static_cast<std::uint32_t>(stored.size());
     return win::kErrorSuccess;
   }

@@ -183,7 +183,7 @@ const RunCase kRunCases[] = {
      [](FakePlatform& f, const std::string&) { f.payload[10] ^= 0x01; }, false, false},
     {"stream cut short (with its length)",
      [](FakePlatform& f, const std::string&) {
-       f.payload.resize(f.payload.size() - 3);
+       for (int i = 0; i < 3; ++i) f.payload.pop_back();
        f.payload[1] = static_cast<std::uint8_t>(f.payload.size() - 5);
      },
      false, false},
