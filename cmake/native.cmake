@@ -38,3 +38,8 @@ add_test(NAME unit_tests_under_sanitizers COMMAND kv_unit_tests_sanitized)
 
 include(cmake/fuzz.cmake)
 kv_add_fuzzer(installation_fuzz SOURCES tests/fuzz/installation_fuzz.cpp)
+
+# Two builds from fresh clones in different folders give the same program.
+add_test(NAME reproducible_build
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/reproducible/check.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/kvlzss)
+set_tests_properties(reproducible_build PROPERTIES TIMEOUT 900)

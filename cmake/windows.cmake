@@ -6,6 +6,10 @@ set(KV_LZSS_TOOL "" CACHE FILEPATH "The host LZSS encoder that makes the payload
 set(KV_UPDATE_PROGRAM "" CACHE FILEPATH
     "The update program to embed; empty for the sample update program built here")
 
+# Reproducible programs: no link timestamp, no build paths.
+add_link_options(-Wl,--no-insert-timestamp)
+add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
+
 add_executable(KvWin101 WIN32
   app/update_app.cpp
   ui/update_dlg.cpp
