@@ -12,7 +12,8 @@ function(kv_add_fuzzer name)
     list(APPEND sources ${CMAKE_SOURCE_DIR}/${src})
   endforeach()
   file(GLOB headers ${CMAKE_SOURCE_DIR}/install/*.h ${CMAKE_SOURCE_DIR}/update/*.h
-       ${CMAKE_SOURCE_DIR}/platform/*.h ${CMAKE_SOURCE_DIR}/res/*.h ${CMAKE_SOURCE_DIR}/tests/*.h)
+       ${CMAKE_SOURCE_DIR}/platform/*.h ${CMAKE_SOURCE_DIR}/res/*.h ${CMAKE_SOURCE_DIR}/tests/*.h
+       ${CMAKE_SOURCE_DIR}/tests/*/*.h ${CMAKE_SOURCE_DIR}/tools/*/*.h)
   set(binary ${CMAKE_BINARY_DIR}/fuzz/${name})
   add_custom_command(
     OUTPUT ${binary}
