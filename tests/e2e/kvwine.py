@@ -21,6 +21,7 @@ import signal
 import subprocess
 import tempfile
 import time
+import unittest
 from pathlib import Path
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
@@ -28,6 +29,10 @@ REPO_ROOT = Path(__file__).resolve().parents[2]
 # What the launcher shows, as Unicode; compared as code page 932 bytes.
 CAPTION = "Kelvaro for Win ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ"
 WAIT_FAILED_CAPTION = "CreateProcess Error"
+# The verdict of a version-up, and what a start on a current installation says.
+UPDATE_COMPLETED = "ﾊﾞｰｼﾞｮﾝｱｯﾌﾟが完了しました。"
+UPDATE_NOT_COMPLETED = "ﾊﾞｰｼﾞｮﾝｱｯﾌﾟが完了しませんでした。再ｲﾝｽﾄｰﾙ後、もう一度実行してください。"
+ALREADY_CURRENT = "すでに最新のﾊﾞｰｼﾞｮﾝがｲﾝｽﾄｰﾙされているので、ｱｯﾌﾟﾃﾞｰﾄの必要はありません。"
 LAUNCHER_CAPTIONS = (CAPTION, WAIT_FAILED_CAPTION)
 
 IDOK = 1
@@ -314,11 +319,12 @@ class WineSession:
 
     # ---- running programs ----
 
-    def spawn(self, args, log_name):
-        """Starts a program in the prefix; its output is appended to a log file."""
+    def spawn(self, args, log_name, cwd=None):
+        """Starts a program in the prefix (in cwd, a Linux path, if given); its
+        output is appended to a log file."""
         with open(self.root / "tmp" / f"{log_name}.log", "ab") as log:
             return subprocess.Popen(args, env=self.env, stdin=subprocess.DEVNULL, stdout=log,
-                                    stderr=subprocess.STDOUT, cwd=self.root)
+                                    stderr=subprocess.STDOUT, cwd=self.root if cwd is None else cwd)
 
     def _call(self, args, timeout, what):
         """Runs a command to its end: (exit status, output, errors). Output goes
@@ -384,6 +390,11 @@ class WineSession:
             result[pair] = (event["type"], bytes.fromhex(event["data"])) if event["error"] == 0 else None
         return result
 
+    def reg_set(self, key, value, reg_type, data):
+        """Sets a value under HKEY_LOCAL_MACHINE to exactly these bytes, of any
+        type (RegSetValueExA), creating the key if need be."""
+        self.driver("reg-set", key, value, reg_type, bytes(data).hex())
+
     def screenshot(self, path):
         path = Path(path)
         path.parent.mkdir(parents=True, exist_ok=True)
@@ -417,8 +428,22 @@ class WineSession:
 
     # ---- the launcher and the other programs ----
 
-    def launch(self):
-        return Launch(self)
+    def launch(self, program=None, cwd=None):
+        """Starts the launcher, or another build of it (a path or a name in the
+        build), in the current directory cwd (a Linux path) if given."""
+        return Launch(self, program, cwd)
+
+    def wait_top_window(self, title, class_name, timeout=WINDOW_TIMEOUT):
+        """The first visible top-level window of that class with that title,
+        whichever program it belongs to; a Window (controls and all)."""
+        events = self.driver("wait", "--caption", hex_cp932(title), "--class", class_name,
+                             "--timeout", int(timeout * 1000), timeout=timeout + 30)
+        return Window(events[-1])
+
+    def top_windows(self, title, class_name):
+        """The visible top-level windows of that class with that title, now."""
+        events = self.driver("list", "--caption", hex_cp932(title), "--class", class_name)
+        return [Window(e) for e in events if e["event"] == "window"]
 
     @contextlib.contextmanager
     def hold_file(self, windows_path, access="r", share="r"):
@@ -491,11 +516,12 @@ class Window:
 class Launch:
     """One run of the launcher; the user's side of it."""
 
-    def __init__(self, session):
+    def __init__(self, session, program=None, cwd=None):
         self.session = session
         self.captions = [hex_cp932(c) for c in LAUNCHER_CAPTIONS]
         self.started = time.monotonic()
-        self.process = session.spawn(["wine", str(session.launcher)], "launcher")
+        program = session.launcher if program is None else session.build_dir / program
+        self.process = session.spawn(["wine", str(program)], "launcher", cwd=cwd)
 
     def _filter(self):
         return [arg for caption in self.captions for arg in ("--caption", caption)]
@@ -536,6 +562,13 @@ class Launch:
 
     def close_box(self, window):
         self.session.driver("close", window.hwnd)
+
+    def bring_forward(self, window):
+        """Brings the window to the front, as a click on it would. Under Wine a
+        box can come up behind its dialog once another program's window has
+        closed; this shows it for a screenshot."""
+        self.session.driver("raise", window.hwnd)
+        time.sleep(0.2)
 
     def wait_gone(self, timeout=WINDOW_TIMEOUT):
         """Waits until the launcher has no window left; returns the kinds seen meanwhile."""
@@ -632,3 +665,30 @@ class Installation:
                     stat = path.stat()
                     files[str(path.relative_to(root))] = (stat.st_size, stat.st_mtime_ns)
         return {"registry": values, "files": files}
+
+
+@contextlib.contextmanager
+def read_only(path):
+    """Makes a file read-only as Windows sees it (no write permission). Wine
+    leaves the permission check to Linux, which lets root write anything: as
+    root the file is made immutable as well."""
+    os.chmod(path, 0o444)
+    immutable = os.geteuid() == 0
+    if immutable:
+        try:
+            done = shutil.which("chattr") is not None and subprocess.run(
+                ["chattr", "+i", str(path)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                timeout=10).returncode == 0
+        except subprocess.TimeoutExpired:
+            done = False
+        if not done:
+            os.chmod(path, 0o644)
+            raise unittest.SkipTest("Wine cannot show this here: running as root, Wine writes a read-only "
+                                    "file, and chattr +i is not available to stop it")
+    try:
+        yield
+    finally:
+        if immutable:
+            subprocess.run(["chattr", "-i", str(path)], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=10, check=False)
+        os.chmod(path, 0o644)

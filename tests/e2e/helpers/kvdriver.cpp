@@ -5,8 +5,9 @@
 // text is printed as hex bytes of the ANSI (code page 932) text, so the tests
 // compare exact bytes. Each command prints one JSON object per line.
 //
-//   kvdriver wait [--caption HEX]... [--kind dialog|box|any] [--timeout MS]
-//       Waits for a visible window of that kind and prints it.
+//   kvdriver wait [--caption HEX]... [--kind dialog|box|any] [--class NAME] [--timeout MS]
+//       Waits for a visible window of that kind and prints it. --class looks at
+//       top-level windows of another class instead (an update program's window).
 //   kvdriver list [--caption HEX]...
 //       Prints every visible such window now, then {"event":"end"}.
 //   kvdriver wait-gone [--caption HEX]... [--timeout MS]
@@ -16,8 +17,14 @@
 //   kvdriver type HWND escape|enter brings the window to the front and sends the
 //                                   key as real keyboard input (SendInput)
 //   kvdriver close HWND             posts WM_SYSCOMMAND SC_CLOSE (the close box)
+//   kvdriver raise HWND             brings the window to the front, as a click on it would
 //   kvdriver reg-get KEY VALUE...   prints values under HKEY_LOCAL_MACHINE, one
 //                                   line for each KEY VALUE pair
+//   kvdriver reg-set KEY VALUE TYPE HEX
+//                                   sets a value under HKEY_LOCAL_MACHINE (the
+//                                   key created if need be) to exactly these
+//                                   bytes with RegSetValueExA: any type, with or
+//                                   without a terminating zero
 //
 // Nothing is ever sent synchronously to the launcher (no SendMessage): its Yes
 // handler runs for a long time and would block the driver. Texts are read with
@@ -105,6 +112,7 @@ std::string RectJson(const RECT& r) {
 struct Filter {
   std::vector<std::string> captions;
   std::string kind = "any";  // dialog (has control 1000), box (has no control 1000), any
+  std::string className = "#32770";
 
   bool CaptionMatches(HWND hwnd) const {
     if (captions.empty()) return true;
@@ -115,8 +123,6 @@ struct Filter {
     return false;
   }
 };
-
-bool IsDialogClass(HWND hwnd) { return ClassName(hwnd) == "#32770"; }
 
 const char* KindOf(HWND hwnd) {
   return GetDlgItem(hwnd, 1000) != nullptr ? "dialog" : "box";
@@ -131,7 +137,11 @@ struct Collect {
 BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM param) {
   Collect* collect = reinterpret_cast<Collect*>(param);
   if (collect->visibleOnly && !IsWindowVisible(hwnd)) return TRUE;
-  if (!IsDialogClass(hwnd) || !collect->filter->CaptionMatches(hwnd)) return TRUE;
+  // Class names compare without regard to case, as the system compares them.
+  if (lstrcmpiA(ClassName(hwnd).c_str(), collect->filter->className.c_str()) != 0 ||
+      !collect->filter->CaptionMatches(hwnd)) {
+    return TRUE;
+  }
   if (collect->filter->kind != "any" && collect->filter->kind != KindOf(hwnd)) return TRUE;
   collect->found.push_back(hwnd);
   return TRUE;
@@ -360,6 +370,12 @@ int TypeKey(HWND hwnd, WORD vk) {
   return 0;
 }
 
+int Raise(HWND hwnd) {
+  if (!SetForegroundWindow(hwnd)) return Fail("SetForegroundWindow failed");
+  PrintLine("{\"event\":\"raised\",\"foreground\":\"" + Handle(GetForegroundWindow()) + "\"}");
+  return 0;
+}
+
 int Close(HWND hwnd) {
   if (!PostMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0)) return Fail("PostMessage failed");
   PrintLine("{\"event\":\"closed\"}");
@@ -386,11 +402,32 @@ void RegGet(const char* subkey, const char* value) {
             ",\"data\":\"" + Hex(data, size) + "\"}");
 }
 
+int RegSet(const char* subkey, const char* value, const char* typeText, const char* hex) {
+  char* end = nullptr;
+  unsigned long type = std::strtoul(typeText, &end, 0);
+  std::string data;
+  if (end == typeText || *end != '\0' || !FromHex(hex, &data)) return Fail("bad type or data");
+  HKEY key = nullptr;
+  LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                &key, nullptr);
+  if (result == ERROR_SUCCESS) {
+    result = RegSetValueExA(key, value, 0, static_cast<DWORD>(type),
+                            reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+  }
+  if (result != ERROR_SUCCESS) return Fail("registry error", ",\"error\":" + std::to_string(result));
+  PrintLine("{\"event\":\"reg-set\",\"error\":0}");
+  return 0;
+}
+
 int Usage() {
   std::fputs(
-      "usage: kvdriver wait|list|wait-gone [--caption HEX]... [--kind dialog|box|any] [--timeout MS]\n"
+      "usage: kvdriver wait|list|wait-gone [--caption HEX]... [--kind dialog|box|any] [--class NAME]\n"
+      "                [--timeout MS]\n"
       "       kvdriver press HWND ID | key HWND escape|enter | type HWND escape|enter | close HWND\n"
-      "       kvdriver reg-get KEY VALUE [KEY VALUE]...\n",
+      "       kvdriver raise HWND\n"
+      "       kvdriver reg-get KEY VALUE [KEY VALUE]...\n"
+      "       kvdriver reg-set KEY VALUE TYPE HEX\n",
       stderr);
   return 2;
 }
@@ -415,6 +452,8 @@ int main(int argc, char** argv) {
       } else if (option == "--kind") {
         filter.kind = value;
         if (filter.kind != "dialog" && filter.kind != "box" && filter.kind != "any") return Usage();
+      } else if (option == "--class") {
+        filter.className = value;
       } else if (option == "--timeout") {
         timeoutMs = static_cast<DWORD>(std::strtoul(value, nullptr, 10));
       } else {
@@ -431,11 +470,16 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; i += 2) RegGet(argv[i], argv[i + 1]);
     return 0;
   }
+  if (command == "reg-set") {
+    if (argc != 6) return Usage();
+    return RegSet(argv[2], argv[3], argv[4], argv[5]);
+  }
 
   if (argc < 3) return Usage();
   HWND hwnd = ParseWindow(argv[2]);
   if (hwnd == nullptr) return Fail("no such window");
   if (command == "close" && argc == 3) return Close(hwnd);
+  if (command == "raise" && argc == 3) return Raise(hwnd);
   if (argc != 4) return Usage();
   if (command == "press") return Press(hwnd, std::atoi(argv[3]));
   WORD vk = 0;
