@@ -692,3 +692,16 @@ def read_only(path):
             subprocess.run(["chattr", "-i", str(path)], stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=10, check=False)
         os.chmod(path, 0o644)
+
+
+_screenshots = None
+
+
+def screenshot_dir():
+    """Where the scenarios of this test process put their screenshots:
+    $KV_E2E_OUT/screenshots, or one temporary folder."""
+    global _screenshots
+    if _screenshots is None:
+        out = os.environ.get("KV_E2E_OUT") or tempfile.mkdtemp(prefix="kv-e2e-out-")
+        _screenshots = Path(out) / "screenshots"
+    return _screenshots

@@ -10,10 +10,8 @@ temporary folder when unset); the path is printed at the end of the run.
 """
 
 import contextlib
-import os
 import re
 import sys
-import tempfile
 import unittest
 from pathlib import Path
 
@@ -21,7 +19,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from kvwine import (  # noqa: E402
     CAPTION, FRESHNESS_CUTOFF_NS, IDC_INSTALL_INFO, IDCANCEL, IDOK, INSTALLED_FILES,
-    Installation, cp932, describe_bytes, shared_session)
+    Installation, cp932, describe_bytes, screenshot_dir, shared_session)
 
 NOT_INSTALLED = ("Kelvaro for Win がｲﾝｽﾄｰﾙされていません。\n"
                  "ﾊﾞｰｼﾞｮﾝｱｯﾌﾟの前に Kelvaro for Win をｲﾝｽﾄｰﾙしてください。")
@@ -47,7 +45,7 @@ OUT_DIR = None
 
 def setUpModule():
     global SESSION, OUT_DIR
-    OUT_DIR = Path(os.environ.get("KV_E2E_OUT") or tempfile.mkdtemp(prefix="kv-e2e-out-")) / "screenshots"
+    OUT_DIR = screenshot_dir()
     SESSION = shared_session()
 
 

@@ -16,11 +16,9 @@ leaves C:\\decoy-ran.txt when it is started.
 Screenshots go to $KV_E2E_OUT/screenshots (a temporary folder when unset).
 """
 
-import os
 import re
 import shutil
 import sys
-import tempfile
 import time
 import unittest
 from pathlib import Path
@@ -29,7 +27,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from kvwine import (  # noqa: E402
     ALREADY_CURRENT, CAPTION, FRESHNESS_CUTOFF_NS, IDOK, INSTALLED_FILES, OLD_TIME_NS, VERSION_KEY,
-    VERSION_VALUE, Installation, cp932, describe_bytes, read_only, shared_session)
+    VERSION_VALUE, Installation, cp932, describe_bytes, read_only, screenshot_dir, shared_session)
 from kvwine import UPDATE_COMPLETED as COMPLETED  # noqa: E402
 from kvwine import UPDATE_NOT_COMPLETED as NOT_COMPLETED  # noqa: E402
 
@@ -53,7 +51,7 @@ OUT_DIR = None
 
 def setUpModule():
     global SESSION, OUT_DIR
-    OUT_DIR = Path(os.environ.get("KV_E2E_OUT") or tempfile.mkdtemp(prefix="kv-e2e-out-")) / "screenshots"
+    OUT_DIR = screenshot_dir()
     SESSION = shared_session()
 
 
