@@ -15,6 +15,7 @@ import atexit
 import contextlib
 import json
 import os
+import re
 import select
 import shutil
 import signal
@@ -705,3 +706,17 @@ def screenshot_dir():
         out = os.environ.get("KV_E2E_OUT") or tempfile.mkdtemp(prefix="kv-e2e-out-")
         _screenshots = Path(out) / "screenshots"
     return _screenshots
+
+
+class Scenario(unittest.TestCase):
+    """What every scenario class shares: screenshots and exact text checks."""
+
+    def shot(self, name):
+        slug = re.sub(r"[^A-Za-z0-9]+", "-", f"{self.id().split('.')[-1]}-{name}").strip("-")
+        shared_session().screenshot(screenshot_dir() / f"{slug}.png")
+
+    def assertText(self, actual, expected, what):
+        """actual, as code page 932 bytes, is expected (text, or bytes as they are)."""
+        expected = cp932(expected) if isinstance(expected, str) else expected
+        self.assertEqual(actual, expected,
+                         f"{what}: got {describe_bytes(actual)}, want {describe_bytes(expected)}")

@@ -24,7 +24,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "resources"))
 from kvwine import (  # noqa: E402
     APP_PATHS_KEY, CAPTION, FRESHNESS_CUTOFF_NS, IDC_INSTALL_INFO, IDCANCEL, IDOK, INSTALLED_FILES,
     UPDATE_COMPLETED, UPDATE_NOT_COMPLETED, VERSION_KEY, VERSION_VALUE, Installation, cp932,
-    describe_bytes, read_only, shared_session)
+    read_only, Scenario, shared_session)
 from pe_resources import read_resources  # noqa: E402
 from test_launcher import INSTALLED_INCORRECTLY, NOT_INSTALLED, install_info  # noqa: E402
 
@@ -102,13 +102,8 @@ class DriveRootInstallation(Installation):
         return {"registry": values, "files": files}
 
 
-class BadInputScenario(unittest.TestCase):
+class BadInputScenario(Scenario):
     """Helpers shared by the scenarios."""
-
-    def assertText(self, actual, expected, what):
-        expected = cp932(expected) if isinstance(expected, str) else expected
-        self.assertEqual(actual, expected,
-                         f"{what}: got {describe_bytes(actual)}, want {describe_bytes(expected)}")
 
     def assertBox(self, box, text):
         self.assertEqual(box.kind, "box", f"a message box, not {box!r}")

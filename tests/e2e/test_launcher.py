@@ -10,7 +10,6 @@ temporary folder when unset); the path is printed at the end of the run.
 """
 
 import contextlib
-import re
 import sys
 import unittest
 from pathlib import Path
@@ -19,7 +18,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from kvwine import (  # noqa: E402
     CAPTION, FRESHNESS_CUTOFF_NS, IDC_INSTALL_INFO, IDCANCEL, IDOK, INSTALLED_FILES,
-    Installation, cp932, describe_bytes, screenshot_dir, shared_session)
+    Installation, cp932, Scenario, screenshot_dir, shared_session)
 
 NOT_INSTALLED = ("Kelvaro for Win がｲﾝｽﾄｰﾙされていません。\n"
                  "ﾊﾞｰｼﾞｮﾝｱｯﾌﾟの前に Kelvaro for Win をｲﾝｽﾄｰﾙしてください。")
@@ -40,33 +39,23 @@ BS_TYPEMASK = 0x0000000F
 BS_DEFPUSHBUTTON = 0x00000001
 
 SESSION = None
-OUT_DIR = None
 
 
 def setUpModule():
-    global SESSION, OUT_DIR
-    OUT_DIR = screenshot_dir()
+    global SESSION
     SESSION = shared_session()
 
 
 def tearDownModule():
-    print(f"\nscreenshots: {OUT_DIR}", file=sys.stderr)
+    print(f"\nscreenshots: {screenshot_dir()}", file=sys.stderr)
 
 
 def install_info(directory, version):
     return f"{directory}\n\n\tVersion:{version} -> 1.01"
 
 
-class LauncherScenario(unittest.TestCase):
+class LauncherScenario(Scenario):
     """Helpers shared by the scenarios."""
-
-    def shot(self, name):
-        slug = re.sub(r"[^A-Za-z0-9]+", "-", f"{self.id().split('.')[-1]}-{name}").strip("-")
-        SESSION.screenshot(OUT_DIR / f"{slug}.png")
-
-    def assertText(self, actual, expected, what):
-        self.assertEqual(actual, cp932(expected),
-                         f"{what}: got {describe_bytes(actual)}, want {describe_bytes(cp932(expected))}")
 
     def assertEndsUnchanged(self, launch, installation, before):
         """The launcher's windows go, the process ends by itself, nothing changed."""

@@ -16,7 +16,6 @@ leaves C:\\decoy-ran.txt when it is started.
 Screenshots go to $KV_E2E_OUT/screenshots (a temporary folder when unset).
 """
 
-import re
 import shutil
 import sys
 import time
@@ -27,7 +26,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from kvwine import (  # noqa: E402
     ALREADY_CURRENT, CAPTION, FRESHNESS_CUTOFF_NS, IDOK, INSTALLED_FILES, OLD_TIME_NS, VERSION_KEY,
-    VERSION_VALUE, Installation, cp932, describe_bytes, read_only, screenshot_dir, shared_session)
+    VERSION_VALUE, Installation, read_only, Scenario, screenshot_dir, shared_session)
 from kvwine import UPDATE_COMPLETED as COMPLETED  # noqa: E402
 from kvwine import UPDATE_NOT_COMPLETED as NOT_COMPLETED  # noqa: E402
 
@@ -46,17 +45,15 @@ BEFORE = (1, b"1.00\0")
 VERDICT_TIMEOUT = 30
 
 SESSION = None
-OUT_DIR = None
 
 
 def setUpModule():
-    global SESSION, OUT_DIR
-    OUT_DIR = screenshot_dir()
+    global SESSION
     SESSION = shared_session()
 
 
 def tearDownModule():
-    print(f"\nscreenshots: {OUT_DIR}", file=sys.stderr)
+    print(f"\nscreenshots: {screenshot_dir()}", file=sys.stderr)
 
 
 class SpacedInstallation(Installation):
@@ -71,15 +68,7 @@ class SpacedInstallation(Installation):
         shutil.rmtree(self.session.host_path(self.ROOT), ignore_errors=True)
 
 
-class UpdateRunScenario(unittest.TestCase):
-
-    def shot(self, name):
-        slug = re.sub(r"[^A-Za-z0-9]+", "-", f"{self.id().split('.')[-1]}-{name}").strip("-")
-        SESSION.screenshot(OUT_DIR / f"{slug}.png")
-
-    def assertText(self, actual, expected, what):
-        self.assertEqual(actual, cp932(expected),
-                         f"{what}: got {describe_bytes(actual)}, want {describe_bytes(cp932(expected))}")
+class UpdateRunScenario(Scenario):
 
     def version_record(self):
         return SESSION.reg_values((VERSION_KEY, VERSION_VALUE))[(VERSION_KEY, VERSION_VALUE)]
